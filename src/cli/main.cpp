@@ -1,5 +1,8 @@
 #include "cli/Commands.h"
 #include "platform/DriveTable.h"
+#if KELVANE_HAS_WINDOW
+#include "ui/EraserApp.h"
+#endif
 
 #include <cstdio>
 #include <string>
@@ -48,8 +51,12 @@ int main(int argc, char** argv) {
         kelvane::SetDriveTable(drives);
 
     if (i >= args.size()) {
+#if KELVANE_HAS_WINDOW
+        return kelvane::RunEraserWindow(argc, argv);
+#else
         std::fputs(kUsage, stderr);
         return kelvane::kExitUsage;
+#endif
     }
     const std::string command = args[i];
     const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
