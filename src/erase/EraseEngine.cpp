@@ -1,11 +1,12 @@
 #include "erase/EraseEngine.h"
 
+#include "platform/Mounts.h"
+
 namespace kelvane {
 
 CEraseEngine::CEraseEngine(IEraseHost& host) : m_host(host), m_drive(host) {}
 
-bool CEraseEngine::BeginJob()
-{
+bool CEraseEngine::BeginJob() {
     int idle = 0;
     if (!m_bRunning.compare_exchange_strong(idle, 1))
         return false;
@@ -13,12 +14,92 @@ bool CEraseEngine::BeginJob()
     return true;
 }
 
-void CEraseEngine::RequestStop()
-{
+void CEraseEngine::RequestStop() {
     if (m_bRunning.load() != 0) {
         int none = kStopNone;
         m_nStopFlag.compare_exchange_strong(none, kStopRequested);
     }
+}
+
+JobOutcome CEraseEngine::Run(const JobRequest& request) {
+    JobOutcome outcome = JobOutcome::Failed;
+    switch (request.kind) {
+    case JobKind::WholeDisk:
+        outcome = EraseWholeDisk(request.disk);
+        m_host.ResetPage(request.kind);
+        break;
+    case JobKind::FreeSpace:
+        // The drive stays this job's until its last partition; a stop or a failure ends the run, so
+        // the last text on the status line is never a later partition's "done" over an earlier failure.
+        for (const int partition : request.partitions) {
+            outcome = EraseFreeSpace(request.disk, partition);
+            if (outcome != JobOutcome::Completed)
+                break;
+        }
+        m_host.ResetPage(request.kind);
+        break;
+    case JobKind::Partition:
+        m_host.ShowMessage("分区擦除尚未提供。");
+        m_host.ResetPage(request.kind);
+        break;
+    case JobKind::Shred:
+        outcome = ShredFiles(request.files);
+        break;
+    }
+    m_drive.Close();
+    m_nStopFlag.store(kStopNone);
+    m_bRunning.store(0);
+    m_host.JobEnded(request.kind);
+    return outcome;
+}
+
+JobOutcome CEraseEngine::OutcomeOfStopFlag() const {
+    switch (m_nStopFlag.load()) {
+    case kStopNone:
+        return JobOutcome::Completed;
+    case kStopRequested:
+        return JobOutcome::Stopped;
+    default:
+        return JobOutcome::Failed;
+    }
+}
+
+void CEraseEngine::Progress(std::uint64_t done, std::uint64_t step) {
+    m_host.SetProgress(static_cast<int>(done / (step == 0 ? 1 : step)));
+}
+
+void CEraseEngine::FlushDrive() {
+    if (!m_drive.Flush())
+        m_nStopFlag.store(kStopWriteFailed);
+}
+
+bool CEraseEngine::TargetIsFree(std::uint64_t startSector, std::uint64_t sectorCount, bool writableOnly) {
+    const std::string path = m_drive.GetDevicePath();
+    if (!m_drive.IsSameDriveAsListed()) {
+        m_host.ShowMessage(path + " 已不是列出时的那个磁盘，请重新选择磁盘后再试。");
+        return false;
+    }
+    const auto drive = ResolvePath(path);
+    if (!drive) {
+        m_host.ShowMessage(path + " 无法确认是否正在被系统使用，没有写入任何数据。");
+        return false;
+    }
+    const ByteOrigin target{drive->device, drive->inode, drive->offsetBytes + startSector * kSectorBytes,
+                            sectorCount * kSectorBytes};
+    for (const auto& user : ListDeviceUsers()) {
+        if (!Overlaps(user.origin, target))
+            continue;
+        if (user.isMount && writableOnly && !user.writable)
+            continue; // nothing can allocate clusters under a read-only mount
+        if (!user.isMount)
+            m_host.ShowMessage(user.name + " 正在使用此区域 (交换分区或设备映射)，请先停用后再擦除。");
+        else if (writableOnly)
+            m_host.ShowMessage("分区以读写方式挂载在 " + user.name + "，请先卸载或以只读方式挂载后再擦除。");
+        else
+            m_host.ShowMessage("磁盘上的文件系统挂载在 " + user.name + "，请先卸载后再擦除。");
+        return false;
+    }
+    return true;
 }
 
 } // namespace kelvane

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,8 @@ namespace kelvane {
 // while it runs change nothing in it.
 struct JobRequest {
     JobKind kind = JobKind::WholeDisk;
-    int disk = -1;               // drive number
-    std::vector<int> partitions; // free space: the checked numbers in order; partition job: one number
+    int disk = -1;                  // drive number
+    std::vector<int> partitions;    // free space: the checked numbers in order; partition job: one number
     std::vector<std::string> files; // shred: the list's paths, top row first
 };
 
@@ -25,16 +26,19 @@ inline constexpr int kStopRequested = 1;
 inline constexpr int kStopWriteFailed = 2;
 inline constexpr int kStopUnsupported = -1;
 
+// How a job ended, for hosts that report it after the reset has cleared the stop flag.
+enum class JobOutcome { Completed, Stopped, Failed, Declined };
+
 // The job frame: one job at a time, run on the caller's (worker) thread, reporting through the host.
 class CEraseEngine {
-public:
+  public:
     explicit CEraseEngine(IEraseHost& host);
 
     // Marks the engine running before the worker starts, so an at-once ending can never be undone by
     // a late "running". False when a job is running already.
     bool BeginJob();
     // Runs the job to its end and clears the running state. Call after BeginJob, on the worker.
-    void Run(const JobRequest& request);
+    JobOutcome Run(const JobRequest& request);
     // A confirmed stop. Ignored when no job runs, so a late Yes never stops the next job. Safe from a
     // signal handler.
     void RequestStop();
@@ -42,12 +46,27 @@ public:
     bool IsRunning() const { return m_bRunning.load() != 0; }
     int StopFlag() const { return m_nStopFlag.load(); }
 
-    // The job routines; each ends with its final text and reset.
-    void EraseWholeDisk(int disk);
-    void EraseFreeSpace(int disk, int partition, bool lastOfRun = true);
-    void ShredFiles(const std::vector<std::string>& files);
+    // The job routines, each run to its final text. They leave the running state to Run.
+    JobOutcome EraseWholeDisk(int disk);
+    JobOutcome EraseFreeSpace(int disk, int partition);
+    JobOutcome ShredFiles(const std::vector<std::string>& files);
 
-private:
+  private:
+    struct Volume {
+        std::uint64_t start = 0;
+        std::uint64_t sectors = 0;
+        std::string title;
+    };
+    void RunFatBranch(const Volume& volume);
+    void RunNtfsBranch(const Volume& volume, const PartitionInfo& partition);
+    // The drive is the one listed and nothing of the system uses [start, start + sectors); otherwise
+    // the user is told why and false comes back. Only writable users count when `writableOnly`.
+    bool TargetIsFree(std::uint64_t startSector, std::uint64_t sectorCount, bool writableOnly);
+    // Flushes the device: a failed flush is a failed job.
+    void FlushDrive();
+    JobOutcome OutcomeOfStopFlag() const;
+    void Progress(std::uint64_t done, std::uint64_t step);
+
     IEraseHost& m_host;
     CPhysicalDrive m_drive;
     std::atomic<int> m_bRunning{0};

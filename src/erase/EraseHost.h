@@ -12,8 +12,8 @@ enum class JobKind { WholeDisk, Partition, FreeSpace, Shred };
 // What a job needs from its window, terminal or test. ShowMessage (from IMessageSink) and AskYesNo
 // block until answered; SetStatus and SetProgress are cheap and never wait for a repaint.
 class IEraseHost : public IMessageSink {
-public:
-    virtual void SetStatus(std::string_view text) = 0;   // replaces the status line whole
+  public:
+    virtual void SetStatus(std::string_view text) = 0;    // replaces the status line whole
     virtual void SetProgress(int pos) = 0;                // 0..ProgressMax()
     virtual int ProgressMax() const = 0;                  // the bar's upper bound (1000)
     virtual bool AskYesNo(std::string_view question) = 0; // caption "提示!"; true only for Yes
