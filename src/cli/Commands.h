@@ -12,5 +12,8 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitStopped = 3;
 
 int RunListCommand(const std::vector<std::string>& args);
+int RunWipeDiskCommand(std::vector<std::string> args);
+int RunWipeFreeCommand(std::vector<std::string> args);
+int RunShredCommand(std::vector<std::string> args);
 
 } // namespace kelvane

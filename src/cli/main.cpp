@@ -13,14 +13,20 @@ namespace {
 constexpr const char* kUsage =
     "用法: kelvane [--drive PATH]... [COMMAND]\n"
     "\n"
-    "  --drive PATH   use exactly these drives (block devices or image files), numbered from 0\n"
-    "                 in the order given; without it, the machine's whole disks from /sys/block\n"
+    "  --drive PATH                   use exactly these drives (block devices or image files),\n"
+    "                                 numbered from 0 in the order given; without it, the\n"
+    "                                 machine's whole disks from /sys/block\n"
     "\n"
     "Commands:\n"
-    "  list [--json]  the drives and their partitions\n"
+    "  list [--json]                  the drives and their partitions\n"
+    "  wipe-disk DISK [--yes]         zero every sector of drive DISK\n"
+    "  wipe-free DISK PART[,PART...]  zero the free clusters of FAT or NTFS partitions (numbered from 1)\n"
+    "  shred [--yes] PATH...          overwrite files with zeros, then delete them (folders: their files)\n"
     "\n"
-    "  --help         this text\n"
-    "  --version      the program's version\n"
+    "  --help                         this text\n"
+    "  --version                      the program's version\n"
+    "\n"
+    "Without a command the window opens. Ctrl-C stops a job at its next safe point.\n"
     "\n"
     "Exit status: 0 completed, 1 failed, 2 usage error, 3 stopped or declined.\n";
 
@@ -62,6 +68,12 @@ int main(int argc, char** argv) {
     const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
     if (command == "list")
         return kelvane::RunListCommand(rest);
+    if (command == "wipe-disk")
+        return kelvane::RunWipeDiskCommand(rest);
+    if (command == "wipe-free")
+        return kelvane::RunWipeFreeCommand(rest);
+    if (command == "shred")
+        return kelvane::RunShredCommand(rest);
     std::fprintf(stderr, "kelvane: unknown command '%s'\n\n%s", command.c_str(), kUsage);
     return kelvane::kExitUsage;
 }
