@@ -110,6 +110,21 @@ bool CliHost::AskYesNo(std::string_view question) {
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
+std::optional<FormatChoice> CliHost::AskFormat(const FormatTarget& target) {
+    {
+        std::lock_guard lock(m_mutex);
+        EndLine();
+        std::printf("格式化 %s 的分区 %d (%s, %llu MB) 为 %s%s%s\n", target.driveName.c_str(),
+                    target.partition, target.typeName.c_str(),
+                    static_cast<unsigned long long>(target.sectorCount / 2048),
+                    m_formatChoice.fileSystem == FileSystemKind::Ntfs ? "NTFS" : "FAT32",
+                    m_formatChoice.label.empty() ? "" : ", 卷标 ", m_formatChoice.label.c_str());
+    }
+    if (!AskYesNo(kFormatWarning))
+        return std::nullopt;
+    return m_formatChoice;
+}
+
 void CliHost::JobEnded(JobKind) {
     std::lock_guard lock(m_mutex);
     // The final text is the last line, whole.

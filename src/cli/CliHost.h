@@ -34,6 +34,10 @@ class CliHost final : public IEraseHost {
     bool AskYesNo(std::string_view question) override;
     void ResetPage(JobKind) override {}
     void JobEnded(JobKind) override;
+    // The command line's format dialog: the file system and label given as options, and the
+    // warning asked like any question.
+    std::optional<FormatChoice> AskFormat(const FormatTarget& target) override;
+    void SetFormatChoice(const FormatChoice& choice) { m_formatChoice = choice; }
 
     // True when a question could not be asked: no --yes and no terminal.
     bool CouldNotAsk() const { return m_couldNotAsk; }
@@ -54,6 +58,7 @@ class CliHost final : public IEraseHost {
     bool m_lineOpen = false;
     bool m_couldNotAsk = false;
     int m_messages = 0;
+    FormatChoice m_formatChoice;
     std::chrono::steady_clock::time_point m_start;
     std::chrono::steady_clock::time_point m_lastDraw;
 };

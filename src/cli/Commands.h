@@ -15,5 +15,6 @@ int RunListCommand(const std::vector<std::string>& args);
 int RunWipeDiskCommand(std::vector<std::string> args);
 int RunWipeFreeCommand(std::vector<std::string> args);
 int RunShredCommand(std::vector<std::string> args);
+int RunWipePartitionCommand(std::vector<std::string> args);
 
 } // namespace kelvane

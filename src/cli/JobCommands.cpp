@@ -111,6 +111,39 @@ int RunWipeFreeCommand(std::vector<std::string> args) {
     return RunJob(request, host);
 }
 
+int RunWipePartitionCommand(std::vector<std::string> args) {
+    const bool yes = TakeYes(args);
+    FormatChoice choice;
+    bool haveFs = false;
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if ((args[i] == "--fs" || args[i] == "--label") && i + 1 >= args.size())
+            return Usage(args[i] + " needs a value");
+        if (args[i] == "--fs") {
+            const std::string& fs = args[++i];
+            if (fs != "fat32" && fs != "ntfs")
+                return Usage("--fs takes fat32 or ntfs");
+            choice.fileSystem = fs == "ntfs" ? FileSystemKind::Ntfs : FileSystemKind::Fat32;
+            haveFs = true;
+        } else if (args[i] == "--label") {
+            choice.label = args[++i];
+        } else {
+            positional.push_back(args[i]);
+        }
+    }
+    int disk = 0;
+    int partition = 0;
+    if (positional.size() != 2 || !haveFs || !ParseNumber(positional[0], disk) ||
+        !ParseNumber(positional[1], partition) || partition < 1)
+        return Usage("usage: kelvane wipe-partition DISK PART --fs fat32|ntfs [--label TEXT] [--yes]");
+    if (!CanAsk(yes))
+        return Usage(
+            "wipe-partition formats the partition; give --yes to confirm when there is no terminal to ask");
+    CliHost host(yes, DriveBytes(disk));
+    host.SetFormatChoice(choice);
+    return RunJob({JobKind::Partition, disk, {partition}, {}}, host);
+}
+
 int RunShredCommand(std::vector<std::string> args) {
     const bool yes = TakeYes(args);
     if (args.empty())

@@ -21,6 +21,8 @@ constexpr const char* kUsage =
     "  list [--json]                  the drives and their partitions\n"
     "  wipe-disk DISK [--yes]         zero every sector of drive DISK\n"
     "  wipe-free DISK PART[,PART...]  zero the free clusters of FAT or NTFS partitions (numbered from 1)\n"
+    "  wipe-partition DISK PART --fs fat32|ntfs [--label TEXT] [--yes]\n"
+    "                                 format the partition, then zero its free clusters\n"
     "  shred [--yes] PATH...          overwrite files with zeros, then delete them (folders: their files)\n"
     "\n"
     "  --help                         this text\n"
@@ -72,6 +74,8 @@ int main(int argc, char** argv) {
         return kelvane::RunWipeDiskCommand(rest);
     if (command == "wipe-free")
         return kelvane::RunWipeFreeCommand(rest);
+    if (command == "wipe-partition")
+        return kelvane::RunWipePartitionCommand(rest);
     if (command == "shred")
         return kelvane::RunShredCommand(rest);
     std::fprintf(stderr, "kelvane: unknown command '%s'\n\n%s", command.c_str(), kUsage);

@@ -37,7 +37,9 @@ struct PartitionInfo {
     std::uint64_t startSector = 0; // absolute on the drive
     std::uint64_t sectorCount = 0;
     std::uint32_t volumeSerial = 0;
-    std::string driveLetter; // the mount point on this system; empty when not mounted
+    std::string driveLetter;       // the mount point on this system; empty when not mounted
+    std::uint64_t tableSector = 0; // the partition table sector that holds this partition's entry
+    int entryOffset = 0;           // the entry's offset in that sector (0x1BE, 0x1CE, 0x1DE, 0x1EE)
 };
 
 // Partition type texts by MBR type byte (0x00..0xFF).

@@ -136,6 +136,8 @@ int CPhysicalDrive::ScanTable(std::uint64_t sector, bool isMaster,
         PartitionInfo node;
         node.startSector = start;
         node.sectorCount = GetBootField(table, entry + 12, 4);
+        node.tableSector = sector;
+        node.entryOffset = entry;
         node.number = ++m_partitionCount;
         node.typeName = std::string(PartitionTypeNames[type]);
         const auto indicator = table[static_cast<std::size_t>(entry)];

@@ -39,8 +39,8 @@ JobOutcome CEraseEngine::Run(const JobRequest& request) {
         m_host.ResetPage(request.kind);
         break;
     case JobKind::Partition:
-        m_host.ShowMessage("分区擦除尚未提供。");
-        m_host.ResetPage(request.kind);
+        outcome = request.partitions.empty() ? JobOutcome::Failed
+                                             : ErasePartition(request.disk, request.partitions.front());
         break;
     case JobKind::Shred:
         outcome = ShredFiles(request.files);

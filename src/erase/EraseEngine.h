@@ -50,6 +50,8 @@ class CEraseEngine {
     JobOutcome EraseWholeDisk(int disk);
     JobOutcome EraseFreeSpace(int disk, int partition);
     JobOutcome ShredFiles(const std::vector<std::string>& files);
+    // Formats the partition through the host's format dialog, then erases its free clusters.
+    JobOutcome ErasePartition(int disk, int partition);
 
   private:
     struct Volume {
@@ -65,6 +67,10 @@ class CEraseEngine {
     // Flushes the device: a failed flush is a failed job.
     void FlushDrive();
     JobOutcome OutcomeOfStopFlag() const;
+    // Runs the format the user chose; false with the result's text on the status line otherwise.
+    bool FormatVolume(const PartitionInfo& partition, const std::string& name);
+    // Gives the partition's table entry the type byte of the file system just made on it.
+    bool SetPartitionType(const PartitionInfo& partition, FileSystemKind kind);
     void Progress(std::uint64_t done, std::uint64_t step);
 
     IEraseHost& m_host;
