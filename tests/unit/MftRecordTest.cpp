@@ -128,6 +128,11 @@ TEST(MftRecord, ADosNameIsPassedOverForTheWin32NameAfterIt) {
     EXPECT_EQ(Parse(bytes, r, sink), 1);
     EXPECT_EQ(r.name, "报告文件.txt");
 
+    auto dosAfter = FileRecord().FileName(5, u"报告文件.txt", 1).FileName(5, u"BAOGAO~1.TXT", 2).Build();
+    MftRecordInfo a;
+    EXPECT_EQ(Parse(dosAfter, a, sink), 1);
+    EXPECT_EQ(a.name, "报告文件.txt");
+
     auto dosOnly = FileRecord().FileName(7, u"BAOGAO~1.TXT", 2).Build();
     MftRecordInfo d;
     EXPECT_EQ(Parse(dosOnly, d, sink), 1);
