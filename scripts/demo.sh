@@ -16,9 +16,9 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     exec "$bin" --drive "$img"
 fi
 echo
-echo "residue before: FAT $(grep -a -c SECRET-FAT-RESIDUE "$img" || true) blocks, NTFS $(grep -a -c SECRET-NTFS-RESIDUE "$img" || true) blocks"
+echo "deleted text still on the image before: FAT $(grep -a -c SECRET-FAT-RESIDUE "$img" || true) lines, NTFS $(grep -a -c SECRET-NTFS-RESIDUE "$img" || true) lines"
 "$bin" --drive "$img" wipe-free 0 1,2
-echo "residue after:  FAT $(grep -a -c SECRET-FAT-RESIDUE "$img" || true) blocks, NTFS $(grep -a -c SECRET-NTFS-RESIDUE "$img" || true) blocks"
+echo "deleted text still on the image after:  FAT $(grep -a -c SECRET-FAT-RESIDUE "$img" || true) lines, NTFS $(grep -a -c SECRET-NTFS-RESIDUE "$img" || true) lines"
 "$bin" --drive "$img" list
 echo "files kept on the FAT volume:"
 mdir -i "$img@@1048576" -/ -b ::/
