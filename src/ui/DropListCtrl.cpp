@@ -1,0 +1,128 @@
+#include "ui/DropListCtrl.h"
+
+#include "ui/UiText.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
+
+namespace kelvane {
+
+namespace {
+
+// lstat: a link is never taken for the folder it points to.
+bool IsFolder(const QString& path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+QString WithoutTrailingSlash(QString path) {
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return path;
+}
+
+} // namespace
+
+CDropListCtrl::CDropListCtrl(QWidget* parent) : QListWidget(parent) {
+    // Column after column, top to bottom, the way a list in list mode arranges its rows.
+    setViewMode(QListView::ListMode);
+    setFlow(QListView::TopToBottom);
+    setWrapping(true);
+    setResizeMode(QListView::Adjust);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DropOnly);
+    setDropIndicatorShown(false);
+    connect(this, &QListWidget::itemSelectionChanged, this, [this] {
+        const QModelIndex current = currentIndex();
+        if (current.isValid() && selectionModel()->isSelected(current))
+            m_selectionMark = QPersistentModelIndex(current);
+    });
+}
+
+void CDropListCtrl::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void CDropListCtrl::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void CDropListCtrl::dropEvent(QDropEvent* event) {
+    if (!event->mimeData()->hasUrls()) {
+        event->ignore();
+        return;
+    }
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    }
+    OnDropFiles(paths);
+    event->acceptProposedAction();
+}
+
+void CDropListCtrl::OnDropFiles(const QStringList& dropped) {
+    for (const QString& raw : dropped) {
+        const QString path = WithoutTrailingSlash(raw);
+        if (path.isEmpty())
+            continue;
+        for (int r = 0; r < count(); ++r) {
+            if (item(r)->text().contains(path, Qt::CaseSensitive))
+                return; // listed already: the rest of this drop is dropped with it
+        }
+        if (IsFolder(path))
+            AddFolderFiles(path);
+        else
+            InsertRow(path);
+    }
+}
+
+int CDropListCtrl::AddFolderFiles(const QString& folder) {
+    namespace fs = std::filesystem;
+    // Links are listed, not followed, so the walk cannot leave the tree through one; a bind mount can still
+    // show a folder inside itself, hence the set of folders already walked.
+    std::set<std::pair<dev_t, ino_t>> walked;
+    std::vector<fs::path> stack;
+    auto enter = [&](const fs::path& dir) {
+        struct stat st {};
+        if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            return false;
+        return walked.insert({st.st_dev, st.st_ino}).second;
+    };
+    // Depth first, each subfolder before the next entry of its parent: recursion with an explicit guard.
+    std::function<void(const fs::path&)> walk = [&](const fs::path& dir) {
+        if (!enter(dir))
+            return;
+        std::error_code ec;
+        fs::directory_iterator it(dir, fs::directory_options::none, ec);
+        for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+            const fs::path& entry = it->path();
+            std::error_code typeError;
+            const fs::file_status status = it->symlink_status(typeError);
+            if (!typeError && fs::is_directory(status))
+                walk(entry);
+            else
+                InsertRow(FromFileName(entry.string()));
+        }
+    };
+    walk(fs::path(ToFileName(WithoutTrailingSlash(folder))));
+    return 1;
+}
+
+} // namespace kelvane
