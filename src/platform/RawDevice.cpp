@@ -12,6 +12,9 @@
 namespace kelvane {
 namespace {
 
+PreadFunction g_pread = ::pread;
+PwriteFunction g_pwrite = ::pwrite;
+
 class FileRawDevice final : public RawDevice {
   public:
     FileRawDevice(int fd, int directFd, std::uint64_t sizeBytes)
@@ -29,7 +32,7 @@ class FileRawDevice final : public RawDevice {
             return ENOSPC;
         std::size_t done = 0;
         while (done < buffer.size()) {
-            const ssize_t n = ::pread(m_fd, buffer.data() + done, buffer.size() - done,
+            const ssize_t n = g_pread(m_fd, buffer.data() + done, buffer.size() - done,
                                       static_cast<off_t>(byteOffset + done));
             if (n < 0) {
                 if (errno == EINTR)
@@ -49,7 +52,7 @@ class FileRawDevice final : public RawDevice {
         const int fd = UsesDirect(buffer, byteOffset) ? m_directFd : m_fd;
         std::size_t done = 0;
         while (done < buffer.size()) {
-            const ssize_t n = ::pwrite(fd, buffer.data() + done, buffer.size() - done,
+            const ssize_t n = g_pwrite(fd, buffer.data() + done, buffer.size() - done,
                                        static_cast<off_t>(byteOffset + done));
             if (n < 0) {
                 if (errno == EINTR)
@@ -140,6 +143,11 @@ std::unique_ptr<RawDevice> OpenRawDevice(const std::string& path, Access access,
         directFd = ::open(path.c_str(), O_RDWR | O_DIRECT | O_CLOEXEC);
     error = 0;
     return std::make_unique<FileRawDevice>(fd, directFd, sizeBytes);
+}
+
+void SetRawIoFunctions(PreadFunction readFn, PwriteFunction writeFn) {
+    g_pread = readFn != nullptr ? readFn : ::pread;
+    g_pwrite = writeFn != nullptr ? writeFn : ::pwrite;
 }
 
 void SetRawDeviceOpener(RawDeviceOpener opener) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <sys/types.h>
 
 namespace kelvane {
 
@@ -35,6 +36,12 @@ std::unique_ptr<RawDevice> OpenRawDevice(const std::string& path, Access access,
 // Passing an empty function restores the real one.
 void SetRawDeviceOpener(RawDeviceOpener opener);
 std::unique_ptr<RawDevice> OpenDriveDevice(const std::string& path, Access access, int& error);
+
+// Test hook: the pread/pwrite that image and device transfers call, so a test can make them short or
+// interrupted. Null restores the system's own.
+using PreadFunction = ssize_t (*)(int fd, void* buffer, size_t bytes, off_t offset);
+using PwriteFunction = ssize_t (*)(int fd, const void* buffer, size_t bytes, off_t offset);
+void SetRawIoFunctions(PreadFunction readFn, PwriteFunction writeFn);
 
 // Alignment that lets a run go to the disk with O_DIRECT.
 inline constexpr std::size_t kDirectIoAlignment = 4096;

@@ -44,6 +44,13 @@ SparseImage::SparseImage(std::string path, std::uint64_t sizeBytes)
     ::close(fd);
 }
 
+SparseImage SparseImage::Existing(const std::string& path) {
+    SparseImage image;
+    image.m_path = path;
+    image.m_sizeBytes = std::filesystem::file_size(path);
+    return image;
+}
+
 void SparseImage::Write(std::uint64_t byteOffset, std::span<const std::uint8_t> bytes) const {
     if (byteOffset + bytes.size() > m_sizeBytes)
         throw std::out_of_range("write past the image's end");

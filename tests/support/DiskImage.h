@@ -37,6 +37,8 @@ class TempDir {
 class SparseImage {
   public:
     SparseImage(std::string path, std::uint64_t sizeBytes);
+    // An image file that exists already, left as it is.
+    static SparseImage Existing(const std::string& path);
     const std::string& Path() const { return m_path; }
     std::uint64_t SizeBytes() const { return m_sizeBytes; }
     std::uint64_t Sectors() const { return m_sizeBytes / 512; }
@@ -47,8 +49,9 @@ class SparseImage {
     Bytes Read(std::uint64_t byteOffset, std::size_t count) const;
 
   private:
+    SparseImage() = default;
     std::string m_path;
-    std::uint64_t m_sizeBytes;
+    std::uint64_t m_sizeBytes = 0;
 };
 
 // One 16-byte entry of a master or extended boot record.

@@ -134,6 +134,67 @@ TEST_F(SectorIo, FailedFlushIsReportedAndAGoodOneIsNot) {
     EXPECT_NE(sink.messages[0].find(image.Path()), std::string::npos);
 }
 
+// System calls that move at most 100 bytes and are interrupted once before they do anything.
+int g_calls = 0;
+ssize_t ShortPread(int fd, void* buffer, size_t bytes, off_t offset) {
+    if (++g_calls == 1) {
+        errno = EINTR;
+        return -1;
+    }
+    return ::pread(fd, buffer, std::min<size_t>(bytes, 100), offset);
+}
+ssize_t ShortPwrite(int fd, const void* buffer, size_t bytes, off_t offset) {
+    if (++g_calls == 1) {
+        errno = EINTR;
+        return -1;
+    }
+    return ::pwrite(fd, buffer, std::min<size_t>(bytes, 100), offset);
+}
+ssize_t EndedPread(int, void*, size_t, off_t) {
+    return 0;
+}
+ssize_t StuckPwrite(int, const void*, size_t, off_t) {
+    return 0;
+}
+
+struct RawIoHook {
+    RawIoHook(PreadFunction r, PwriteFunction w) {
+        g_calls = 0;
+        SetRawIoFunctions(r, w);
+    }
+    ~RawIoHook() { SetRawIoFunctions(nullptr, nullptr); }
+};
+
+TEST_F(SectorIo, ShortAndInterruptedTransfersAreContinuedToTheWholeRun) {
+    std::vector<std::uint8_t> run(8 * 512);
+    for (std::size_t i = 0; i < run.size(); ++i)
+        run[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    {
+        RawIoHook hook(nullptr, ShortPwrite);
+        EXPECT_EQ(drive.WriteSectors(run.data(), 300, 8, &bytes), 1);
+        EXPECT_EQ(faults.Plan().writes, 1); // one attempt, continued inside
+        EXPECT_GE(g_calls, 1 + 4096 / 100);
+    }
+    EXPECT_EQ(image.Read(300 * 512, run.size()), run);
+    std::vector<std::uint8_t> back(run.size());
+    {
+        RawIoHook hook(ShortPread, nullptr);
+        EXPECT_EQ(drive.ReadSectors(back.data(), 300, 8, &bytes), 1);
+        EXPECT_EQ(faults.Plan().reads, 1);
+    }
+    EXPECT_EQ(back, run);
+    EXPECT_TRUE(sink.messages.empty());
+}
+
+TEST_F(SectorIo, ATransferThatStopsMovingIsAFailureNotASuccess) {
+    std::vector<std::uint8_t> run(2 * 512, 0x5A);
+    RawIoHook hook(EndedPread, StuckPwrite);
+    EXPECT_EQ(drive.ReadSectors(run.data(), 10, 2, &bytes), 0);
+    EXPECT_EQ(drive.WriteSectors(run.data(), 10, 2, &bytes), 2); // a device that takes no more bytes is full
+    EXPECT_EQ(sink.messages,
+              (std::vector<std::string>{image.Path() + ",在10位置,重试5次无效!", image.Path()}));
+}
+
 TEST(DriveState, TransfersOnAClosedDeviceSayItIsNotOpen) {
     RecordingSink sink;
     CPhysicalDrive drive(sink);
