@@ -2,6 +2,8 @@
 
 #include "platform/Mounts.h"
 
+#include <algorithm>
+
 namespace kelvane {
 
 CEraseEngine::CEraseEngine(IEraseHost& host) : m_host(host), m_drive(host) {}
@@ -65,7 +67,11 @@ JobOutcome CEraseEngine::OutcomeOfStopFlag() const {
 }
 
 void CEraseEngine::Progress(std::uint64_t done, std::uint64_t step) {
-    m_host.SetProgress(static_cast<int>(done / (step == 0 ? 1 : step)));
+    // The step is a truncated quotient, so the last units can pass the bar's end; a bar that ignores an
+    // out-of-range position would stop short of it.
+    const std::uint64_t pos = done / (step == 0 ? 1 : step);
+    const auto max = static_cast<std::uint64_t>(std::max(0, m_host.ProgressMax()));
+    m_host.SetProgress(static_cast<int>(std::min(pos, max)));
 }
 
 void CEraseEngine::FlushDrive() {

@@ -94,7 +94,7 @@ JobOutcome CEraseEngine::ShredFiles(const std::vector<std::string>& files) {
         RemoveFile(path);
         if (m_nStopFlag.load() == kStopRequested)
             break;
-        m_host.SetProgress(static_cast<int>(i / step));
+        Progress(i, step);
     }
     const bool stopped = m_nStopFlag.load() == kStopRequested;
     m_host.SetStatus(stopped  ? "粉碎文件操作被用户取消!"
