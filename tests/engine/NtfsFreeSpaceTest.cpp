@@ -111,6 +111,18 @@ TEST_F(NtfsBuilt, WritesTheClustersOfClearBitsOnlyAndNoneAtOrPastTheClusterTotal
               (std::vector<std::string>{title + "(8/1024) 簇", title + "(808/1024) 簇"}));
 }
 
+TEST_F(NtfsBuilt, AResidentBitmapIsReadFromTheRecord) {
+    bitmap[1] = 0xFE;
+    bitmap[2] = 0x7F;
+    test::FileRecord record;
+    record.StandardInformation(1, 1).FileName(5, u"$Bitmap", 3).ResidentData(bitmap);
+    const Bytes fullCluster(128, 0xFF); // the cluster a non-resident reader would wrongly take it from
+    bitmap = fullCluster;
+    Save(record);
+    EXPECT_EQ(RunJob(engine, {JobKind::FreeSpace, 0, {1}, {}}), JobOutcome::Completed);
+    ExpectOnlyClustersZeroed({8, 23});
+}
+
 TEST_F(NtfsBuilt, AStopLandsRightAfterTheClusterInHand) {
     bitmap[0] = 0x3F; // clusters 6 and 7
     bitmap[1] = 0xFC; // clusters 8 and 9
@@ -264,6 +276,21 @@ TEST_F(NtfsFromMkntfs, AVolumeMountedReadOnlyIsWipedUnderItsMountPoint) {
         EXPECT_EQ(host.LastStatus(), FinalText(path, mount.Point(), " 中的数据完成!"));
     }
     ExpectWipedAndIntact();
+}
+
+TEST_F(NtfsFromMkntfs, TheWholeDiskIsRefusedWhileAPartitionOfItIsMountedEvenReadOnly) {
+    test::LoopDevice loop(path, kStart * 512, kSize * 512);
+    for (const bool readOnly : {false, true}) {
+        SCOPED_TRACE(readOnly ? "read-only" : "read-write");
+        test::FuseMount mount(loop.Path(), dir.File(readOnly ? "ro" : "rw"), readOnly);
+        host.messages.clear();
+        test::FaultInjection faults;
+        EXPECT_EQ(RunJob(engine, {JobKind::WholeDisk, 0, {}, {}}), JobOutcome::Failed);
+        EXPECT_EQ(faults.Plan().writes, 0);
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_NE(host.messages[0].find(mount.Point()), std::string::npos) << host.messages[0];
+        EXPECT_EQ(host.LastStatus(), "清除磁盘 " + path + " 中的数据发生意外错误!");
+    }
 }
 
 } // namespace
