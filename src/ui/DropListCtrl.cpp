@@ -29,6 +29,15 @@ QString WithoutTrailingSlash(QString path) {
     return path;
 }
 
+// A row stands for the dropped path when it is that path or a file below it, judged by whole path
+// components: /data/ab.txt is not below /data/a.
+bool IsSameOrBelow(const QString& row, const QString& dropped) {
+    if (row == dropped)
+        return true;
+    const QString prefix = dropped.endsWith(QLatin1Char('/')) ? dropped : dropped + QLatin1Char('/');
+    return row.startsWith(prefix, Qt::CaseSensitive);
+}
+
 } // namespace
 
 CDropListCtrl::CDropListCtrl(QWidget* parent) : QListWidget(parent) {
@@ -83,7 +92,7 @@ void CDropListCtrl::OnDropFiles(const QStringList& dropped) {
         if (path.isEmpty())
             continue;
         for (int r = 0; r < count(); ++r) {
-            if (item(r)->text().contains(path, Qt::CaseSensitive))
+            if (IsSameOrBelow(item(r)->text(), path))
                 return; // listed already: the rest of this drop is dropped with it
         }
         if (IsFolder(path))

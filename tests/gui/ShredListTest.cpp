@@ -111,6 +111,15 @@ void ShredListTest::pathAlreadyListedEndsTheDrop() {
     List()->InsertRow(inner);
     Drop(List(), {QString::fromStdString((m_dir->Path() / "dir").string()), three});
     QCOMPARE(Rows(List()), (QStringList{inner, one, two}));
+    // Whole path components count: a listed "dir.txt" does not stand for the folder "dir" ... nor
+    // "dirty/x" for "dir".
+    List()->clear();
+    const QString sibling = MakeFile(m_dir->Path() / "dir.txt");
+    const QString cousin = MakeFile(m_dir->Path() / "dirty" / "x.txt");
+    List()->InsertRow(sibling);
+    List()->InsertRow(cousin);
+    Drop(List(), {QString::fromStdString((m_dir->Path() / "dir").string())});
+    QCOMPARE(Rows(List()), (QStringList{inner, cousin, sibling}));
 }
 
 void ShredListTest::folderWalkListsLinksWithoutFollowingThem() {
