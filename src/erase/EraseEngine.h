@@ -69,6 +69,8 @@ class CEraseEngine {
     JobOutcome OutcomeOfStopFlag() const;
     // Runs the format the user chose; false with the result's text on the status line otherwise.
     bool FormatVolume(const PartitionInfo& partition, const std::string& name);
+    // Zeroes the sectors of a freshly formatted partition that lie after its last cluster.
+    bool ZeroVolumeTail(const PartitionInfo& formatted);
     // Gives the partition's table entry the type byte of the file system just made on it.
     bool SetPartitionType(const PartitionInfo& partition, FileSystemKind kind);
     void Progress(std::uint64_t done, std::uint64_t step);

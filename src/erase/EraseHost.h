@@ -40,10 +40,7 @@ class IEraseHost : public IMessageSink {
     virtual void JobEnded(JobKind kind) = 0;
     // The format dialog: blocks until the user starts the format (after answering kFormatWarning with
     // Yes) or closes it. The choice to format with, or nothing when the user cancelled.
-    virtual std::optional<FormatChoice> AskFormat(const FormatTarget& target) {
-        (void)target;
-        return std::nullopt;
-    }
+    virtual std::optional<FormatChoice> AskFormat(const FormatTarget& target) = 0;
 };
 
 } // namespace kelvane

@@ -1,6 +1,9 @@
+#include "device/FatVolume.h"
+#include "device/ZeroWriter.h"
 #include "erase/EraseEngine.h"
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kelvane {
@@ -42,8 +45,13 @@ JobOutcome CEraseEngine::ErasePartition(int disk, int number) {
         return outcome;
     }
     const std::string path = m_drive.GetDevicePath();
+    const bool tailZeroed = ZeroVolumeTail(partition);
     m_drive.Close();
     m_host.ResetPage(JobKind::Partition);
+    if (!tailZeroed) {
+        m_host.SetStatus("清除磁盘 " + name + "上的分区" + partition.driveLetter + " 中的数据发生意外错误!");
+        return JobOutcome::Failed;
+    }
     const JobOutcome outcome = EraseFreeSpace(disk, number);
     m_host.ResetPage(JobKind::FreeSpace);
     RereadPartitionTable(path); // the system should see the new volume
@@ -100,6 +108,39 @@ bool CEraseEngine::FormatVolume(const PartitionInfo& partition, const std::strin
         return false;
     }
     return true;
+}
+
+bool CEraseEngine::ZeroVolumeTail(const PartitionInfo& formatted) {
+    // The new volume's last cluster seldom ends where the partition does; the sectors after it belong
+    // to no cluster, so neither the format nor the free-cluster wipe reaches what lies there.
+    const PartitionInfo* now = m_drive.FindPartition(formatted.number);
+    if (now == nullptr)
+        return false;
+    const std::uint64_t start = now->startSector;
+    const std::uint64_t sectors =
+        std::min(now->sectorCount, m_drive.GetTotalSectors() - std::min(start, m_drive.GetTotalSectors()));
+    std::uint64_t tail = sectors;
+    std::uint64_t keep = sectors; // a sector inside the tail that is the volume's own (none: `sectors`)
+    if (const auto* ntfs = std::get_if<NtfsParams>(&now->fsParams)) {
+        tail = std::min(sectors, ntfs->totalSectors / ntfs->sectorsPerCluster * ntfs->sectorsPerCluster);
+        keep = ntfs->totalSectors; // the backup boot sector follows the last counted sector
+    } else {
+        std::vector<std::uint8_t> boot(kSectorBytes, 0);
+        std::uint32_t bytes = 0;
+        std::string why;
+        if (!m_drive.ReadSectors(boot.data(), start, 1, &bytes))
+            return false;
+        const auto fat = ReadFatVolume(boot, sectors, why);
+        if (!fat)
+            return false;
+        tail = fat->dataStart + fat->clusterCount * fat->sectorsPerCluster;
+    }
+    ZeroWriter writer(m_drive, start + tail, start + sectors);
+    const bool written =
+        (keep <= tail || keep >= sectors)
+            ? writer.Zero(start + tail, sectors - tail)
+            : writer.Zero(start + tail, keep - tail) && writer.Zero(start + keep + 1, sectors - keep - 1);
+    return written && writer.Finish() && m_drive.Flush() == 1;
 }
 
 bool CEraseEngine::SetPartitionType(const PartitionInfo& partition, FileSystemKind kind) {

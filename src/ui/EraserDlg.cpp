@@ -5,6 +5,7 @@
 #include "ui/AboutDlg.h"
 #include "ui/DropListCtrl.h"
 #include "ui/EraserApp.h"
+#include "ui/FormatDlg.h"
 #include "ui/SelectionPages.h"
 #include "ui/ShredPage.h"
 #include "ui/UiText.h"
@@ -148,9 +149,9 @@ void CEraserDlg::ListDrives() {
 }
 
 void CEraserDlg::OnTabChanged(int index) {
-    // While a job runs the button stops it, and says so on every tab.
-    if (!m_bRunning)
-        m_btnStart->setText(IdleCaption(index));
+    // The caption follows the tab shown; the running state does not, so during a job the button still
+    // asks to stop it whatever it reads.
+    m_btnStart->setText(IdleCaption(index));
 }
 
 bool CEraserDlg::TabRequirementMet(int tab) {
@@ -283,6 +284,12 @@ CSelectionPage* CEraserDlg::PageOf(JobKind kind) const {
 void CEraserDlg::ResetPage(JobKind kind) {
     if (CSelectionPage* page = PageOf(kind))
         page->ResetSelection();
+}
+
+std::optional<FormatChoice> CEraserDlg::AskFormat(const FormatTarget& target) {
+    CFormatDlg dialog(this, target, m_prompts);
+    dialog.exec();
+    return dialog.Choice();
 }
 
 void CEraserDlg::OnJobEnded(JobKind) {

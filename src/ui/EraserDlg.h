@@ -49,6 +49,8 @@ class CEraserDlg final : public QDialog {
     void SetProgressPos(int pos);
     void ResetPage(JobKind kind);
     void OnJobEnded(JobKind kind);
+    // The format dialog, modal to the window; the choice after Start and Yes, nothing after Close.
+    std::optional<FormatChoice> AskFormat(const FormatTarget& target);
 
   protected:
     void reject() override;

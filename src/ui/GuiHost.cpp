@@ -83,6 +83,14 @@ void GuiHost::ResetPage(JobKind kind) {
     RunOnUi([&] { m_dlg.ResetPage(kind); });
 }
 
+std::optional<FormatChoice> GuiHost::AskFormat(const FormatTarget& target) {
+    if (m_bShutdown.load())
+        return std::nullopt;
+    std::optional<FormatChoice> choice;
+    RunOnUi([&] { choice = m_dlg.AskFormat(target); });
+    return choice;
+}
+
 void GuiHost::JobEnded(JobKind kind) {
     RunOnUi([&] { m_dlg.OnJobEnded(kind); });
 }

@@ -25,6 +25,7 @@ class GuiHost final : public IEraseHost {
     bool AskYesNo(std::string_view question) override;
     void ResetPage(JobKind kind) override;
     void JobEnded(JobKind kind) override;
+    std::optional<FormatChoice> AskFormat(const FormatTarget& target) override;
 
     // Called on the window's thread when the bar's range is set.
     void SetProgressMax(int max) { m_progressMax.store(max); }

@@ -51,6 +51,12 @@ void RecordingHost::ResetPage(JobKind kind) {
     resets.push_back(kind);
 }
 
+std::optional<FormatChoice> RecordingHost::AskFormat(const FormatTarget& target) {
+    std::lock_guard lock(m_mutex);
+    formatTargets.push_back(target);
+    return formatChoice;
+}
+
 void RecordingHost::JobEnded(JobKind kind) {
     std::lock_guard lock(m_mutex);
     ended.push_back(kind);

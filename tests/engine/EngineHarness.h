@@ -25,6 +25,11 @@ class RecordingHost final : public IEraseHost {
     bool AskYesNo(std::string_view question) override;
     void ResetPage(JobKind kind) override;
     void JobEnded(JobKind kind) override;
+    std::optional<FormatChoice> AskFormat(const FormatTarget& target) override;
+
+    // What the format dialog answers: a choice, or nothing for Close.
+    std::optional<FormatChoice> formatChoice;
+    std::vector<FormatTarget> formatTargets;
 
     // The engine that RequestStop goes to; set before the job runs.
     CEraseEngine* engine = nullptr;

@@ -9,13 +9,19 @@
 #include "ui/SelectionPages.h"
 #include "ui/ShredPage.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QCursor>
+#include <QDialog>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 
 using namespace kelvane;
@@ -43,9 +49,12 @@ class JobsTest : public QObject {
     void wholeDiskJobZeroesTheDiskAndLeavesThePageIdle();
     void stopAnsweredYesEndsTheJobWithTheStoppedText();
     void stopAnsweredNoLetsTheJobFinish();
+    void yesAfterTheJobEndedDoesNotStopTheNextJob();
     void declinedConfirmationWritesNothingAndKeepsTheStatus();
     void shredJobDeletesTheFilesAndKeepsTheRows();
     void freeSpaceJobZeroesTheFreeClustersOfAFatVolume();
+    void partitionJobFormatsThroughTheDialogThenWipes();
+    void closingTheFormatDialogCancelsTheJob();
     void cursorStaysInTheWindowWhileAJobRuns();
     void closingDuringAJobStopsItAndClosesAfterwards();
 
@@ -53,6 +62,8 @@ class JobsTest : public QObject {
     // An image of `bytes` filled with a pattern, as the only drive; the window opens over it.
     void OpenWithDisk(std::uint64_t bytes);
     void StartWholeDisk();
+    void OpenOnPartitionTab();
+    void WhenFormatDialogShows(std::function<void(QDialog*)> act);
     QPushButton* Start() { return m_dlg->findChild<QPushButton*>(QStringLiteral("m_btnStart")); }
     QString DiskName() { return RowTexts(Page(*m_dlg, "m_pageDisk")->DiskList(), 0).at(0); }
 
@@ -156,6 +167,32 @@ void JobsTest::stopAnsweredNoLetsTheJobFinish() {
     QVERIFY(AllZero(m_image->Read(0, 8u << 20)));
 }
 
+void JobsTest::yesAfterTheJobEndedDoesNotStopTheNextJob() {
+    // Large enough that the stop button is pressed long before the zeros are all written.
+    OpenWithDisk(256u << 20);
+    const QString done = QStringLiteral("清除磁盘 ") + DiskName() + QStringLiteral(" 上的数据完成!");
+    int stopQuestions = 0;
+    m_prompts.answer = [&](const QString& question) {
+        if (question == kDiskQuestion) {
+            if (stopQuestions == 0)
+                QTimer::singleShot(0, m_dlg.get(), [this] { m_dlg->OnOK(); });
+            return true;
+        }
+        // The user leaves the stop question open until the job has ended by itself, then says Yes.
+        ++stopQuestions;
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->IsRunning(), kJobTimeoutMs); }();
+        return true;
+    };
+    StartWholeDisk();
+    QTRY_COMPARE_WITH_TIMEOUT(stopQuestions, 1, kJobTimeoutMs);
+    QTRY_COMPARE(StatusText(*m_dlg), done);
+    // The late Yes reached no job, and it must not reach this one either.
+    StartWholeDisk();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->IsRunning(), kJobTimeoutMs);
+    QTRY_COMPARE(StatusText(*m_dlg), done);
+    QVERIFY(AllZero(m_image->Read((256u << 20) - 4096, 4096)));
+}
+
 void JobsTest::declinedConfirmationWritesNothingAndKeepsTheStatus() {
     OpenWithDisk(4u << 20);
     m_prompts.answer = [](const QString&) { return false; };
@@ -227,6 +264,84 @@ void JobsTest::freeSpaceJobZeroesTheFreeClustersOfAFatVolume() {
     const std::uint64_t firstFree = kStart + dataStart + 1; // cluster 3, one sector per cluster
     const std::uint64_t end = kStart + total;
     QVERIFY(AllZero(m_image->Read(firstFree * 512, static_cast<std::size_t>((end - firstFree) * 512))));
+}
+
+// A FAT32 partition of 80 MiB behind pattern bytes, as the only drive; the window opens on tab 1 with
+// the partition selected.
+void JobsTest::OpenOnPartitionTab() {
+    constexpr std::uint64_t kStart = 2048;
+    constexpr std::uint64_t kSectors = 80u * 2048;
+    m_image = std::make_unique<SparseImage>(m_dir->File("part.img"), (kStart + kSectors) * 512);
+    const Bytes pattern = Pattern(1 << 20, 5);
+    for (std::uint64_t at = kStart * 512; at < (kStart + kSectors) * 512; at += pattern.size())
+        m_image->Write(at, pattern);
+    m_image->WriteSector(0, PartitionTable({{0x0C, kStart, kSectors}}));
+    RunOrThrow("mkfs.fat -F 32 -s 1 --offset 2048 " + Quote(m_image->Path()) + " 81920 >/dev/null 2>&1");
+    SetDriveTable({m_image->Path()});
+    m_dlg = std::make_unique<CEraserDlg>();
+    m_prompts.Install(*m_dlg);
+    m_dlg->show();
+    ShowTab(*m_dlg, 1);
+    CSelectionPage* page = Page(*m_dlg, "m_pagePartition");
+    ClickRow(page->DiskList(), 0);
+    ClickRow(page->PartitionList(), 0);
+}
+
+// Runs `act` on the format dialog once the job has opened it.
+void JobsTest::WhenFormatDialogShows(std::function<void(QDialog*)> act) {
+    auto* poll = new QTimer(m_dlg.get());
+    connect(poll, &QTimer::timeout, m_dlg.get(), [poll, act] {
+        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            dialog != nullptr && dialog->objectName() == QStringLiteral("formatDialog")) {
+            poll->stop();
+            act(dialog);
+        }
+    });
+    poll->start(10);
+}
+
+void JobsTest::partitionJobFormatsThroughTheDialogThenWipes() {
+    if (RunTool("command -v mkntfs").exitStatus != 0)
+        QSKIP("mkntfs is not installed (package ntfs-3g)");
+    OpenOnPartitionTab();
+    WhenFormatDialogShows([](QDialog* dialog) {
+        auto* fs = dialog->findChild<QComboBox*>(QStringLiteral("comboFileSystem"));
+        fs->setCurrentIndex(fs->findText(QStringLiteral("NTFS")));
+        dialog->findChild<QLineEdit*>(QStringLiteral("editLabel"))->setText(QStringLiteral("新卷"));
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("buttonStart")), Qt::LeftButton);
+    });
+    QTest::mouseClick(Start(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->IsRunning(), kJobTimeoutMs);
+    // Start asked the warning before anything was written.
+    QCOMPARE(m_prompts.questions,
+             (QStringList{
+                 QString::fromUtf8(kFormatWarning.data(), static_cast<qsizetype>(kFormatWarning.size()))}));
+    QVERIFY2(StatusText(*m_dlg).endsWith(QStringLiteral(" 中的数据完成!")), qPrintable(StatusText(*m_dlg)));
+    QCOMPARE(Page(*m_dlg, "m_pagePartition")->SelPartition(), -1);
+    QCOMPARE(Page(*m_dlg, "m_pagePartition")->PartitionList()->rowCount(), 0);
+    // An NTFS volume now, with its label, and not a byte of what lay there before.
+    QCOMPARE(m_image->Read(2048 * 512 + 3, 4), (Bytes{'N', 'T', 'F', 'S'}));
+    const Bytes pattern = Pattern(1 << 20, 5);
+    const Bytes volume = m_image->Read(2048 * 512, 80u << 20);
+    QVERIFY(std::search(volume.begin(), volume.end(), pattern.begin() + 1000, pattern.begin() + 1064) ==
+            volume.end());
+    const ToolResult label = RunTool("blkid -p -o value -s LABEL -O 1048576 " + Quote(m_image->Path()));
+    QCOMPARE(QString::fromStdString(label.out).trimmed(), QStringLiteral("新卷"));
+}
+
+void JobsTest::closingTheFormatDialogCancelsTheJob() {
+    OpenOnPartitionTab();
+    const Bytes before = m_image->Read(0, 4u << 20);
+    WhenFormatDialogShows([](QDialog* dialog) {
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("buttonClose")), Qt::LeftButton);
+    });
+    QTest::mouseClick(Start(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_dlg->IsRunning(), kJobTimeoutMs);
+    QVERIFY(m_prompts.questions.isEmpty());
+    QCOMPARE(StatusText(*m_dlg), QStringLiteral("格式化 ") + QString::fromStdString(m_image->Path()) +
+                                     QStringLiteral("上的分区 被用户取消!"));
+    QCOMPARE(ButtonText(*m_dlg), QStringLiteral("开始擦除!"));
+    QVERIFY(m_image->Read(0, 4u << 20) == before);
 }
 
 void JobsTest::cursorStaysInTheWindowWhileAJobRuns() {
