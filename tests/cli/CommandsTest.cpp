@@ -100,6 +100,38 @@ TEST(WipeFreeCommand, ErasesBothDemoPartitionsAndLeavesTheirFiles) {
               kept);
 }
 
+TEST(WipePartitionCommand, FormatsAsAskedWipesAndRefusesWithoutYes) {
+    if (const std::string why = test::LoopUnavailableReason(); !why.empty())
+        GTEST_SKIP() << why;
+    test::TempDir dir;
+    const std::string image = dir.File("demo.img");
+    test::RunOrThrow("bash " + Quote(kDemoScript) + " " + Quote(image));
+    const std::string before = ReadAll(image);
+
+    // Nothing to answer the warning on: refused before anything is written.
+    EXPECT_EQ(Kelvane(image, "wipe-partition 0 2 --fs ntfs").exitStatus, 2);
+    EXPECT_EQ(Kelvane(image, "wipe-partition 0 2 --fs ext4 --yes").exitStatus, 2);
+    EXPECT_EQ(Kelvane(image, "wipe-partition 0 2 --yes").exitStatus, 2);
+    EXPECT_EQ(ReadAll(image), before);
+
+    const ToolResult run = Kelvane(image, "wipe-partition 0 2 --fs ntfs --label 归档 --yes");
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    ASSERT_FALSE(Lines(run.out).empty());
+    EXPECT_EQ(Lines(run.out).back(), "清除磁盘 " + image + "上的分区 中的数据完成!");
+    const std::string after = ReadAll(image);
+    EXPECT_EQ(after.find("SECRET-NTFS-RESIDUE"), std::string::npos);
+    EXPECT_EQ(after.find("kelvane demo kept NTFS"), std::string::npos);
+    // The FAT partition before it is untouched, kept files and residue alike.
+    EXPECT_EQ(after.substr(0, 160000 * 512), before.substr(0, 160000 * 512));
+    const auto partitions = test::ParseJson(Kelvane(image, "list --json").out)["drives"][0]["partitions"];
+    ASSERT_EQ(partitions.size(), 2u);
+    EXPECT_EQ(partitions[1]["type"].AsString(), "NTFS");
+    const ToolResult label =
+        RunTool("blkid -p -o value -s LABEL -O " +
+                std::to_string(partitions[1]["startSector"].AsUnsigned() * 512) + " " + Quote(image));
+    EXPECT_EQ(Lines(label.out), (std::vector<std::string>{"归档"}));
+}
+
 TEST(WipeDiskCommand, WithoutYesAndNoTerminalItRefusesAndWritesNothing) {
     test::TempDir dir;
     const std::string image = PatternImage(dir, 4000);
