@@ -58,8 +58,12 @@ void CliHost::SetProgress(int pos) {
 
 void CliHost::Draw(bool force) {
     const auto now = std::chrono::steady_clock::now();
-    const std::string key = KeyOf(m_status);
-    const bool newStage = key != m_printedKey;
+    // Counter updates come once per cluster: the common case (same stage, drawn a moment ago) must
+    // cost no allocation, so the stage is compared as a prefix before the key is cut out.
+    const bool sameStage = !m_printedKey.empty() && m_status.size() > m_printedKey.size() &&
+                           m_status.compare(0, m_printedKey.size(), m_printedKey) == 0 &&
+                           m_status[m_printedKey.size()] == '(';
+    const bool newStage = !sameStage && KeyOf(m_status) != m_printedKey;
     // A pipe gets a line per stage and a counter line every few seconds; a terminal a live line.
     const auto interval = m_tty ? std::chrono::milliseconds(100) : std::chrono::milliseconds(5000);
     if (!force && !newStage && now - m_lastDraw < interval)
@@ -68,13 +72,13 @@ void CliHost::Draw(bool force) {
     if (!m_tty) {
         std::printf("%s\n", m_status.c_str());
         std::fflush(stdout);
-        m_printedKey = key;
+        m_printedKey = KeyOf(m_status);
         m_lastPrinted = m_status;
         return;
     }
     if (newStage)
         EndLine();
-    m_printedKey = key;
+    m_printedKey = KeyOf(m_status);
     const double fraction = std::min(1.0, std::max(0.0, m_position / 1000.0));
     const double seconds = std::chrono::duration<double>(now - m_start).count();
     char bar[128];

@@ -3,6 +3,7 @@
 #include "platform/Mounts.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace kelvane {
 
@@ -72,6 +73,18 @@ void CEraseEngine::Progress(std::uint64_t done, std::uint64_t step) {
     const std::uint64_t pos = done / (step == 0 ? 1 : step);
     const auto max = static_cast<std::uint64_t>(std::max(0, m_host.ProgressMax()));
     m_host.SetProgress(static_cast<int>(std::min(pos, max)));
+}
+
+void CEraseEngine::ClusterStatus(const std::string& title, std::uint64_t done, std::uint64_t total) {
+    char digits[48];
+    auto* end = std::to_chars(digits, digits + 20, done).ptr;
+    *end++ = '/';
+    end = std::to_chars(end, digits + sizeof digits, total).ptr;
+    m_statusBuffer.assign(title);
+    m_statusBuffer += '(';
+    m_statusBuffer.append(digits, end);
+    m_statusBuffer += ") 簇";
+    m_host.SetStatus(m_statusBuffer);
 }
 
 void CEraseEngine::FlushDrive() {

@@ -74,11 +74,14 @@ class CEraseEngine {
     // Gives the partition's table entry the type byte of the file system just made on it.
     bool SetPartitionType(const PartitionInfo& partition, FileSystemKind kind);
     void Progress(std::uint64_t done, std::uint64_t step);
+    // Shows title + "(done/total) 簇", built in one reused buffer: it runs once per cluster.
+    void ClusterStatus(const std::string& title, std::uint64_t done, std::uint64_t total);
 
     IEraseHost& m_host;
     CPhysicalDrive m_drive;
     std::atomic<int> m_bRunning{0};
     std::atomic<int> m_nStopFlag{0};
+    std::string m_statusBuffer;
 };
 
 } // namespace kelvane

@@ -58,10 +58,6 @@ class FatTable {
     std::uint64_t m_loadedCount = 0;
 };
 
-std::string ClusterCounter(std::uint64_t done, std::uint64_t total) {
-    return "(" + std::to_string(done) + "/" + std::to_string(total) + ") 簇";
-}
-
 } // namespace
 
 JobOutcome CEraseEngine::EraseFreeSpace(int disk, int partition) {
@@ -147,7 +143,7 @@ void CEraseEngine::RunFatBranch(const Volume& volume) {
             m_nStopFlag.store(kStopWriteFailed);
             break;
         }
-        m_host.SetStatus(volume.title + ClusterCounter(k, clusterTotal));
+        ClusterStatus(volume.title, k, clusterTotal);
         Progress(k + 1, step);
         // The stop request is honoured where a FAT sector's entries end.
         const bool sectorEnds = (k * bits) / (kSectorBytes * 8) != ((k + 1) * bits) / (kSectorBytes * 8);

@@ -137,8 +137,7 @@ void CEraseEngine::RunNtfsBranch(const Volume& volume, const PartitionInfo& part
             }
             ++examined;
             if (i % 100 == 0) {
-                m_host.SetStatus(volume.title + "(" + std::to_string(cluster) + "/" +
-                                 std::to_string(clusterTotal) + ") 簇");
+                ClusterStatus(volume.title, cluster, clusterTotal);
                 Progress(cluster, step);
             }
             if (m_nStopFlag.load() != kStopNone)
