@@ -2,6 +2,7 @@
 
 #include "ui/AboutDlg.h"
 #include "ui/EraserDlg.h"
+#include "ui/FormatDlg.h"
 #include "ui/SelectionPages.h"
 
 #include <QApplication>
@@ -52,6 +53,11 @@ void SaveScreenshots(CEraserDlg& dlg, const QString& dir) {
     QApplication::processEvents();
     about.grab().save(QDir(dir).filePath(QStringLiteral("about.png")));
     about.close();
+    CFormatDlg format(&dlg, {"demo", 1, "", "FAT32", 163840}, dlg.Prompts());
+    format.show();
+    QApplication::processEvents();
+    format.grab().save(QDir(dir).filePath(QStringLiteral("format.png")));
+    format.close();
     dlg.close();
 }
 
