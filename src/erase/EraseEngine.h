@@ -67,8 +67,9 @@ class CEraseEngine {
     // Flushes the device: a failed flush is a failed job.
     void FlushDrive();
     JobOutcome OutcomeOfStopFlag() const;
-    // Runs the format the user chose; false with the result's text on the status line otherwise.
-    bool FormatVolume(const PartitionInfo& partition, const std::string& name);
+    // Runs the format the user chose; Completed, or Declined / Failed with the result's text on the
+    // status line.
+    JobOutcome FormatVolume(const PartitionInfo& partition, const std::string& name);
     // Zeroes the sectors of a freshly formatted partition that lie after its last cluster.
     bool ZeroVolumeTail(const PartitionInfo& formatted);
     // Gives the partition's table entry the type byte of the file system just made on it.

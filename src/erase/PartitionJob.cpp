@@ -36,13 +36,10 @@ JobOutcome CEraseEngine::ErasePartition(int disk, int number) {
         return JobOutcome::Failed;
     }
     const PartitionInfo partition = *node; // the list goes with the next Close
-    if (!FormatVolume(partition, name)) {
-        const JobOutcome outcome =
-            m_nStopFlag.load() == kStopRequested ? JobOutcome::Declined : JobOutcome::Failed;
-        const std::string path = m_drive.GetDevicePath();
+    if (const JobOutcome formatted = FormatVolume(partition, name); formatted != JobOutcome::Completed) {
         m_drive.Close();
         m_host.ResetPage(JobKind::Partition);
-        return outcome;
+        return formatted;
     }
     const std::string path = m_drive.GetDevicePath();
     const bool tailZeroed = ZeroVolumeTail(partition);
@@ -58,21 +55,19 @@ JobOutcome CEraseEngine::ErasePartition(int disk, int number) {
     return outcome;
 }
 
-bool CEraseEngine::FormatVolume(const PartitionInfo& partition, const std::string& name) {
+JobOutcome CEraseEngine::FormatVolume(const PartitionInfo& partition, const std::string& name) {
     const std::string letter = partition.driveLetter;
     const std::string where = name + "上的分区 " + letter;
     // A mounted, swapped-on or mapped partition is not ours to format.
     if (!TargetIsFree(partition.startSector, partition.sectorCount, false)) {
         m_host.SetStatus("不能格式化 " + where);
-        return false;
+        return JobOutcome::Failed;
     }
     const auto choice =
         m_host.AskFormat({name, partition.number, letter, partition.typeName, partition.sectorCount});
     if (!choice) {
         m_host.SetStatus("格式化 " + where + "被用户取消!");
-        // Cancelling is the user's answer, not a failure of the job.
-        m_nStopFlag.store(kStopRequested);
-        return false;
+        return JobOutcome::Declined;
     }
     m_host.SetStatus("正在格式化 " + where + "...");
     const std::string path = m_drive.GetDevicePath();
@@ -87,11 +82,11 @@ bool CEraseEngine::FormatVolume(const PartitionInfo& partition, const std::strin
             m_host.ShowMessage(outcome.detail);
         m_host.SetStatus(outcome.result == FormatResult::CannotFormat ? "不能格式化 " + where
                                                                       : "格式化磁盘 " + where + "发生错误!");
-        return false;
+        return JobOutcome::Failed;
     }
     if (!m_drive.Open(disk, Access::ReadWrite) || !SetPartitionType(partition, choice->fileSystem)) {
         m_host.SetStatus("格式化磁盘 " + where + "发生错误!");
-        return false;
+        return JobOutcome::Failed;
     }
     // The partition list now describes the new volume; it must be the file system that was chosen.
     m_drive.Close();
@@ -105,9 +100,9 @@ bool CEraseEngine::FormatVolume(const PartitionInfo& partition, const std::strin
     if (!chosen) {
         m_host.ShowMessage("格式化后的分区不是所选的文件系统，没有擦除空闲空间。");
         m_host.SetStatus("格式化磁盘 " + where + "发生错误!");
-        return false;
+        return JobOutcome::Failed;
     }
-    return true;
+    return JobOutcome::Completed;
 }
 
 bool CEraseEngine::ZeroVolumeTail(const PartitionInfo& formatted) {
