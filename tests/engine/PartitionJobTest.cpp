@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -23,8 +24,10 @@ using test::RunJob;
 using test::RunTool;
 
 Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    Bytes bytes(std::filesystem::file_size(path));
+    std::ifstream(path, std::ios::binary)
+        .read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
 }
 
 const std::string kDemoScript = std::string(KELVANE_SOURCE_DIR) + "/scripts/make-demo-image.sh";
@@ -59,16 +62,22 @@ class PartitionJob : public ::testing::Test {
     // Offsets outside the partition whose bytes differ from before.
     std::vector<std::size_t> ChangedOutside(const Bytes& after, const Part& part) const {
         std::vector<std::size_t> changed;
-        for (std::size_t i = 0; i < after.size(); ++i)
-            if ((i < part.start * 512 || i >= (part.start + part.count) * 512) && after[i] != m_before[i])
-                changed.push_back(i);
+        for (std::size_t sector = 0; sector < after.size() / 512; ++sector) {
+            if (sector >= part.start && sector < part.start + part.count)
+                continue;
+            const std::size_t at = sector * 512;
+            if (std::memcmp(after.data() + at, m_before.data() + at, 512) == 0)
+                continue;
+            for (std::size_t i = at; i < at + 512; ++i)
+                if (after[i] != m_before[i])
+                    changed.push_back(i);
+        }
         return changed;
     }
     static bool OldContentIn(const Bytes& disk, const Part& part) {
-        const Bytes inside(disk.begin() + static_cast<std::ptrdiff_t>(part.start * 512),
-                           disk.begin() + static_cast<std::ptrdiff_t>((part.start + part.count) * 512));
+        const std::uint8_t* inside = disk.data() + part.start * 512;
         for (const char* text : kOldContents)
-            if (test::Contains(inside, text))
+            if (::memmem(inside, part.count * 512, text, std::strlen(text)) != nullptr)
                 return true;
         return false;
     }
