@@ -3,6 +3,7 @@
 #include "DiskImage.h"
 #include "GuiTestSupport.h"
 #include "platform/DriveTable.h"
+#include "platform/RawDevice.h"
 #include "ui/AboutDlg.h"
 #include "ui/SelectionPages.h"
 
@@ -13,6 +14,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <cerrno>
 
 using namespace kelvane;
 using namespace kelvane::test;
@@ -42,6 +44,7 @@ class WindowTest : public QObject {
     void initTestCase() { SetUpApplication(); }
     void listsEveryDriveInOrderOnAllThreePages();
     void stopsListingAtTheFirstDriveThatDoesNotOpen();
+    void saysWhenNoDriveOpensForLackOfRights();
     void captionKeepsTheTemplateTextUntilTheFirstTabSwitch();
     void startRefusesEachTabWithItsMessage();
     void enterKeyActsAsTheStartButton();
@@ -78,6 +81,28 @@ void WindowTest::stopsListingAtTheFirstDriveThatDoesNotOpen() {
     CEraserDlg dlg;
     for (const char* name : {"m_pageFreeSpace", "m_pagePartition", "m_pageDisk"})
         QCOMPARE(Page(dlg, name)->DiskList()->rowCount(), 1);
+}
+
+void WindowTest::saysWhenNoDriveOpensForLackOfRights() {
+    TempDir dir;
+    const SparseImage disk(dir.File("disk.img"), 8ull << 20);
+    SetDriveTable({disk.Path()});
+    // Root opens anything; the refusal an ordinary user meets comes from the opener instead.
+    SetRawDeviceOpener([](const std::string&, Access, int& error) {
+        error = EACCES;
+        return std::unique_ptr<RawDevice>();
+    });
+    CEraserDlg dlg;
+    SetRawDeviceOpener({});
+    QCOMPARE(Page(dlg, "m_pageDisk")->DiskList()->rowCount(), 0);
+    const QString status = StatusText(dlg);
+    QVERIFY2(status.contains(QString::fromStdString(disk.Path())) && status.contains(QStringLiteral("root")),
+             qPrintable(status));
+
+    // A drive that is merely missing keeps the listing silent.
+    SetDriveTable({dir.File("missing.img")});
+    CEraserDlg quiet;
+    QCOMPARE(StatusText(quiet), QString());
 }
 
 void WindowTest::captionKeepsTheTemplateTextUntilTheFirstTabSwitch() {
