@@ -37,6 +37,8 @@ class CEraseEngine {
     // Marks the engine running before the worker starts, so an at-once ending can never be undone by
     // a late "running". False when a job is running already.
     bool BeginJob();
+    // Undoes BeginJob when the worker that was to call Run could not be started.
+    void AbandonJob() { m_bRunning.store(0); }
     // Runs the job to its end and clears the running state. Call after BeginJob, on the worker.
     JobOutcome Run(const JobRequest& request);
     // A confirmed stop. Ignored when no job runs, so a late Yes never stops the next job. Safe from a

@@ -238,8 +238,15 @@ void CEraserDlg::StartJob(const JobRequest& request) {
         worker->deleteLater();
         OnWorkerFinished(serial);
     });
-    ++m_nWorkers;
     worker->start();
+    if (!worker->isRunning() && !worker->isFinished()) {
+        // No thread to run the job (the system refused one): nothing has been written.
+        delete worker;
+        m_engine.AbandonJob();
+        m_prompts.showMessage(this, QStringLiteral("无法启动擦除线程，没有写入任何数据。"));
+        return;
+    }
+    ++m_nWorkers;
     // The worker's first call to the window waits for this handler to return, so the job cannot end
     // before the window shows it running.
     m_btnStart->setText(QStringLiteral("停止!"));
