@@ -12,7 +12,9 @@ bin=$(realpath "${1:-build/kelvane}")
 size_mib=${2:-2048}
 dir=${3:-/var/tmp}
 rounds=${4:-3}
-command -v /usr/bin/time >/dev/null || apt-get install -y -q time >/dev/null
+for tool in /usr/bin/time:time bc:bc; do
+    command -v "${tool%%:*}" >/dev/null || apt-get install -y -q "${tool##*:}" >/dev/null
+done
 work=$(mktemp -d "$dir/kelvane-bench.XXXXXX")
 loop=""
 mnt="$work/mnt"
