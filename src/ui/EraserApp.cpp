@@ -14,6 +14,7 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QTranslator>
+#include <cstdio>
 
 namespace kelvane {
 
@@ -64,6 +65,15 @@ void SaveScreenshots(CEraserDlg& dlg, const QString& dir) {
 } // namespace
 
 int RunEraserWindow(int argc, char** argv) {
+    // Without a display Qt would abort with a core dump; a user on a console wants the commands instead.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        std::fputs(
+            "kelvane: 没有图形显示，无法打开窗口; 请在命令行使用 list、wipe-disk、wipe-free、wipe-partition "
+            "或 shred (kelvane --help)\n",
+            stderr);
+        return 2;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kelvane"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
