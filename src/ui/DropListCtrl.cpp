@@ -1,17 +1,13 @@
 #include "ui/DropListCtrl.h"
 
+#include "platform/FolderWalk.h"
 #include "ui/UiText.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
-#include <filesystem>
-#include <functional>
-#include <set>
 #include <sys/stat.h>
-#include <utility>
-#include <vector>
 
 namespace kelvane {
 
@@ -103,34 +99,9 @@ void CDropListCtrl::OnDropFiles(const QStringList& dropped) {
 }
 
 int CDropListCtrl::AddFolderFiles(const QString& folder) {
-    namespace fs = std::filesystem;
-    // Links are listed, not followed, so the walk cannot leave the tree through one; a bind mount can still
-    // show a folder inside itself, hence the set of folders already walked.
-    std::set<std::pair<dev_t, ino_t>> walked;
-    std::vector<fs::path> stack;
-    auto enter = [&](const fs::path& dir) {
-        struct stat st {};
-        if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-            return false;
-        return walked.insert({st.st_dev, st.st_ino}).second;
-    };
-    // Depth first, each subfolder before the next entry of its parent: recursion with an explicit guard.
-    std::function<void(const fs::path&)> walk = [&](const fs::path& dir) {
-        if (!enter(dir))
-            return;
-        std::error_code ec;
-        fs::directory_iterator it(dir, fs::directory_options::none, ec);
-        for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-            const fs::path& entry = it->path();
-            std::error_code typeError;
-            const fs::file_status status = it->symlink_status(typeError);
-            if (!typeError && fs::is_directory(status))
-                walk(entry);
-            else
-                InsertRow(FromFileName(entry.string()));
-        }
-    };
-    walk(fs::path(ToFileName(WithoutTrailingSlash(folder))));
+    // Depth first, links listed and never followed, each folder walked once: the walk always ends.
+    for (const std::string& file : FilesBelow(ToFileName(WithoutTrailingSlash(folder))))
+        InsertRow(FromFileName(file));
     return 1;
 }
 
